@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs, with apt-get, what building and testing Quorvix needs on Debian 12,
+# skipping everything that is already there. Runs as root or through sudo.
+set -eu
+
+packages="cmake ninja-build g++ binutils libgtest-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386"
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "installing:$missing"
+case "$missing" in
+  *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386 ;;
+esac
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null

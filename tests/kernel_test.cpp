@@ -1,0 +1,162 @@
+// Row kernels: the rule on hand-made cases, and every kernel of the build held
+// to the reference byte for byte, also with its rows against guard pages.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frames.h"
+#include "guarded_memory.h"
+#include "kernel_params.h"
+#include "scaler.h"
+
+using quorvix::RowKernel;
+using quorvix::ScaleRow2x_Reference;
+
+namespace {
+
+std::vector<uint16_t> Row(const std::vector<uint16_t>& nearRow, const std::vector<uint16_t>& centre,
+                          const std::vector<uint16_t>& farRow) {
+  std::vector<uint16_t> out(2 * centre.size());
+  ScaleRow2x_Reference(nearRow.data(), centre.data(), farRow.data(), out.data(),
+                       static_cast<uint32_t>(centre.size()));
+  return out;
+}
+
+// One pixel E between its left D and right F, with X on the near side and Y
+// on the far side: the two target pixels it becomes.
+struct RuleCase {
+  const char* what;
+  uint16_t x, y, d, e, f;
+  uint16_t left, right;
+};
+
+TEST(ReferenceRule, SinglePixelCases) {
+  const uint16_t A = 0x1111, C = 0x2222, E = 0x3333;
+  const RuleCase cases[] = {
+      {"all five equal", A, A, A, A, A, A, A},
+      {"near equals far", A, A, A, E, A, E, E},
+      {"both sides equal near", A, C, A, E, A, E, E},
+      {"left side only", A, C, A, E, C, A, E},
+      {"right side only", A, C, C, E, A, E, A},
+      {"nothing equal", A, C, C, E, C, E, E},
+      {"one bit apart is different", 0x4A52, 0x4A53, 0x4A52, E, 0x4A53, 0x4A52, E},
+      {"high bit apart is different", 0x8000, 0x0000, 0x8000, E, 0x0000, 0x8000, E},
+  };
+  for (const RuleCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The pixel under test sits in the middle of a three-pixel row.
+    const auto out = Row({0, c.x, 0}, {c.d, c.e, c.f}, {0, c.y, 0});
+    EXPECT_EQ(out[2], c.left);
+    EXPECT_EQ(out[3], c.right);
+  }
+}
+
+TEST(ReferenceRule, WorkedGroup) {
+  // A group of four with 5 before the centre row's first pixel and 3 after
+  // its fourth; the neighbours' own rows are padded to the same length.
+  const auto out = Row({0, 5, 5, 7, 9, 0}, {5, 1, 2, 9, 6, 3}, {0, 1, 4, 7, 2, 0});
+  const std::vector<uint16_t> group(out.begin() + 2, out.begin() + 10);
+  EXPECT_EQ(group, (std::vector<uint16_t>{5, 1, 2, 2, 9, 9, 9, 6}));
+}
+
+TEST(ReferenceRule, RowEndsRepeatTheEdgePixel) {
+  // Beyond each end the neighbour is the end pixel itself, so the outer half
+  // of an end pixel's pair is always the pixel: here the near row would make
+  // both outer pixels A if the neighbours beyond the ends were A.
+  const uint16_t A = 1, E = 2, Y = 3;
+  EXPECT_EQ(Row({A, A}, {E, E}, {Y, Y}), (std::vector<uint16_t>{E, E, E, E}));
+  EXPECT_EQ(Row({A, A, A}, {E, A, E}, {Y, Y, Y}), (std::vector<uint16_t>{E, A, A, A, A, E}));
+  EXPECT_EQ(Row({A}, {E}, {Y}), (std::vector<uint16_t>{E, E}));
+  EXPECT_EQ(Row({}, {}, {}), (std::vector<uint16_t>{}));
+}
+
+// ---------------------------------------------------------------------------
+// Every compiled kernel against the reference.
+
+using KernelTest = PerKernel;
+
+// Widths from empty to several groups of the widest kernel, with every
+// remainder, and some longer odd ones.
+std::vector<uint32_t> Widths() {
+  std::vector<uint32_t> widths;
+  for (uint32_t w = 0; w <= 200; ++w) widths.push_back(w);
+  for (uint32_t w : {255u, 256u, 257u, 319u, 320u, 321u, 641u, 1023u, 1920u}) widths.push_back(w);
+  return widths;
+}
+
+TEST_P(KernelTest, MatchesReferenceOnEveryWidthAndPattern) {
+  const uint32_t kSentinel = 0xDEAD;
+  for (Pattern pattern : kAllPatterns) {
+    for (uint32_t width : Widths()) {
+      const Frame f = MakeFrame(pattern, width, 3);
+      const uint16_t* above = f.pixels.data();
+      const uint16_t* centre = above + width;
+      const uint16_t* below = centre + width;
+      for (int side = 0; side < 2; ++side) {
+        const uint16_t* nearRow = side == 0 ? above : below;
+        const uint16_t* farRow = side == 0 ? below : above;
+        std::vector<uint16_t> want(2 * size_t{width} + 8, kSentinel), got = want;
+        ScaleRow2x_Reference(nearRow, centre, farRow, want.data(), width);
+        kernel().row(nearRow, centre, farRow, got.data(), width);
+        if (got != want) {
+          ADD_FAILURE() << kernel().name << ": pattern " << PatternName(pattern) << ", width " << width
+                        << (side == 0 ? ", upper" : ", lower") << " line differs from the reference";
+          return;
+        }
+      }
+    }
+  }
+}
+
+TEST_P(KernelTest, WorksOnUnalignedRows) {
+  // Rows starting at every even address modulo 64 bytes.
+  const uint32_t width = 77;
+  const Frame f = MakeFrame(Pattern::kSprite, width, 3);
+  for (size_t shift = 0; shift < 32; ++shift) {
+    std::vector<uint16_t> src(3 * width + 64), got(2 * width + 64, 0), want(2 * width, 0);
+    std::copy(f.pixels.begin(), f.pixels.end(), src.begin() + shift);
+    const uint16_t* rows = src.data() + shift;
+    ScaleRow2x_Reference(rows, rows + width, rows + 2 * width, want.data(), width);
+    kernel().row(rows, rows + width, rows + 2 * width, got.data() + shift, width);
+    ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + shift)) << "offset " << shift;
+  }
+}
+
+TEST_P(KernelTest, ReadsAndWritesOnlyTheRows) {
+  // Each row and the target line alone in memory with inaccessible pages
+  // right before and right after: any access beyond the row faults.
+  for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 100u, 129u}) {
+    const Frame f = MakeFrame(Pattern::kFewColours, width, 3);
+    for (Flush flush : {Flush::kStart, Flush::kEnd}) {
+      GuardedMemory nearRow(2 * size_t{width}, flush), centre(2 * size_t{width}, flush),
+          farRow(2 * size_t{width}, flush), out(4 * size_t{width}, flush);
+      std::copy_n(f.pixels.data(), width, nearRow.pixels());
+      std::copy_n(f.pixels.data() + width, width, centre.pixels());
+      std::copy_n(f.pixels.data() + 2 * width, width, farRow.pixels());
+      std::vector<uint16_t> want(2 * size_t{width});
+      ScaleRow2x_Reference(nearRow.pixels(), centre.pixels(), farRow.pixels(), want.data(), width);
+      kernel().row(nearRow.pixels(), centre.pixels(), farRow.pixels(), out.pixels(), width);
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), out.pixels())) << "width " << width;
+    }
+  }
+}
+
+INSTANTIATE_FOR_EVERY_KERNEL(KernelTest);
+
+TEST(KernelSelection, PicksTheWidestSupportedKernel) {
+  size_t count;
+  const RowKernel* kernels = quorvix::CompiledKernels(&count);
+  ASSERT_GT(count, 0u);
+  const RowKernel* widest = nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    if (quorvix::KernelSupported(kernels[i])) widest = &kernels[i];
+  }
+  if (widest == nullptr) {
+    EXPECT_STREQ(quorvix::SelectedKernel().name, "reference");
+  } else {
+    EXPECT_EQ(&quorvix::SelectedKernel(), widest) << "selected " << quorvix::SelectedKernel().name;
+  }
+}
+
+}  // namespace
