@@ -2,6 +2,7 @@
 // padded pitches, unaligned buffers and frames against guard pages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,8 +26,10 @@ class FrameTest : public PerKernel {
                               uint32_t targetLines) {
     std::vector<uint16_t> source(size_t{sourcePitch / 2} * (src.height + 1) + 1, 0xBEEF);
     for (uint32_t y = 0; y < src.height; ++y) {
-      std::memcpy(reinterpret_cast<uint8_t*>(source.data()) + size_t{y} * sourcePitch,
-                  &src.pixels[size_t{y} * src.width], 2 * size_t{src.width});
+      // Also for width 0, whose frame has no pixel to index.
+      std::copy_n(src.pixels.data() + size_t{y} * src.width, src.width,
+                  reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(source.data()) +
+                                              size_t{y} * sourcePitch));
     }
     std::vector<uint16_t> target(size_t{targetPitch / 2} * targetLines, kSentinel);
     quorvix::ScaleFrame2x(kernel(), source.data(), sourcePitch, target.data(), targetPitch,
