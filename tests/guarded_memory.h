@@ -51,6 +51,18 @@ class GuardedMemory {
   GuardedMemory(const GuardedMemory&) = delete;
   GuardedMemory& operator=(const GuardedMemory&) = delete;
 
+  // After this, a write anywhere in the buffer faults too: for memory that
+  // code under test may only read.
+  void MakeReadOnly() {
+    const size_t inner = total_ - 2 * page_;
+#if defined(_WIN32)
+    DWORD old;
+    VirtualProtect(base_ + page_, inner, PAGE_READONLY, &old);
+#else
+    mprotect(base_ + page_, inner, PROT_READ);
+#endif
+  }
+
   uint8_t* bytes() { return data_; }
   uint16_t* pixels() { return reinterpret_cast<uint16_t*>(data_); }
   size_t size() const { return bytes_; }

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "frame_output.h"
 #include "scaler.h"
 
 #if defined(_WIN32)
@@ -32,11 +33,6 @@ void Restore(T* field, T value) {
   }
 }
 
-uint32_t Doubled(uint32_t size) {
-  const uint64_t doubled = uint64_t{size} * 2;
-  return doubled > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(doubled);
-}
-
 }  // namespace
 
 extern "C" {
@@ -50,17 +46,7 @@ QUORVIX_EXPORT RenderPluginInfo* RENDER_PLUGIN_CALL RenderPluginGetInfo(void) {
 }
 
 QUORVIX_EXPORT void RENDER_PLUGIN_CALL RenderPluginOutput(RenderPluginOutputParams* params) {
-  const uint32_t width = params->SourceWidth;
-  const uint32_t height = params->SourceHeight;
-  // The fit test in 64 bits: a doubled size never wraps past the target's.
-  if (uint64_t{width} * 2 <= params->TargetWidth &&
-      uint64_t{height} * 2 <= params->TargetHeight) {
-    quorvix::ScaleFrame2x(quorvix::SelectedKernel(), params->SourcePixels,
-                          params->SourcePitch, params->TargetPixels,
-                          params->TargetPitch, width, height);
-  }
-  params->ResultWidth = Doubled(width);
-  params->ResultHeight = Doubled(height);
+  quorvix::OutputFrame(quorvix::SelectedKernel(), params);
 }
 
 }  // extern "C"
