@@ -5,7 +5,9 @@ set -eu
 
 packages="cmake ninja-build g++ binutils libgtest-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386"
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64
+  clang-14 libclang-rt-14-dev llvm-14"
 
 missing=""
 for p in $packages; do
