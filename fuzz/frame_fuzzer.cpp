@@ -150,7 +150,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The reference kernel first, whether or not the build lists it, then
   // every other kernel, each held to its bytes.
-  const quorvix::RowKernel reference = {"reference", quorvix::ScaleRow2x_Reference, 0, nullptr};
+  quorvix::RowKernel reference{};
+  reference.name = "reference";
+  reference.row = quorvix::ScaleRow2x_Reference;
   const size_t stride = d.targetPitch / 2;
   for (size_t k = 0; k <= count; ++k) {
     const quorvix::RowKernel& kernel = k == 0 ? reference : kernels[k - 1];
