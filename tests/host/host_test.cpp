@@ -81,6 +81,7 @@ bool ReadPng(const std::string& path, Image* image) {
 struct PngSpec {
   uint8_t colourType = SPNG_COLOR_TYPE_TRUECOLOR;
   uint8_t bitDepth = 8;
+  bool interlaced = false;  // Adam7
   uint32_t width = 0;
   uint32_t height = 0;
   std::vector<uint8_t> rows;
@@ -95,6 +96,7 @@ bool WritePng(const std::string& path, const PngSpec& spec) {
   ihdr.height = spec.height;
   ihdr.bit_depth = spec.bitDepth;
   ihdr.color_type = spec.colourType;
+  ihdr.interlace_method = spec.interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
   int err = spng_set_png_file(ctx, file);
   if (err == 0) err = spng_set_ihdr(ctx, &ihdr);
   if (err == 0 && !spec.palette.empty()) {
@@ -432,6 +434,11 @@ TEST_F(HostTest, TheSampleEnlargesToTheScale2xOfItsColours) {
   const uint32_t gap = picture.width - 2 * got.width;
   EXPECT_EQ(Difference(Crop(picture, 0, got.width), Nearest(sample, 4)), "");
   EXPECT_EQ(Difference(Crop(picture, got.width + gap, got.width), fourTimes), "");
+
+  // The README shows this very picture.
+  Image shown;
+  ASSERT_TRUE(ReadPng(QUORVIX_DOCS_COMPARE_PNG, &shown));
+  EXPECT_EQ(Difference(shown, picture), "") << "remake docs/sample-compare.png (see README)";
 }
 
 TEST_F(HostTest, EveryKindOfPngRoundTripsLosslessly) {
@@ -465,10 +472,14 @@ TEST_F(HostTest, EveryKindOfPngRoundTripsLosslessly) {
       {"grey 16-bit with alpha", Grey(sprite, 16, true)},
       {"rgb 16-bit", Rgb16(sprite, false)},
       {"rgba 16-bit", Rgb16(sprite, true)},
+      {"rgba 16-bit interlaced", [&] { PngSpec s = Rgb16(sprite, true); s.interlaced = true; return s; }()},
+      {"palette 2-bit interlaced", [&] { PngSpec s = Palette(sprite, 2, {Rgba(0, 0, 0, 255), Rgba(1, 1, 1, 255), Rgba(2, 2, 2, 0), Rgba(3, 3, 3, 255)});
+         s.interlaced = true; return s; }()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(WritePng(Path("in.png"), c.spec));
+    ASSERT_EQ(ReadFile(Path("in.png"))[28], c.spec.interlaced ? 1 : 0) << "IHDR interlace method";
     Image in;
     ASSERT_TRUE(ReadPng(Path("in.png"), &in));
     const Outcome run = Host({"scale", Path("in.png"), Path("out.png")});
