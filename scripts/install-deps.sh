@@ -6,6 +6,14 @@ set -eu
 packages="cmake ninja-build g++ binutils libgtest-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386"
+# The host tool: PNG (libspng, with zlib) and command-line (CLI11) libraries.
+packages="$packages libspng-dev zlib1g-dev libcli11-dev"
+
+# `install-deps.sh native`: only what the native preset needs, without the
+# Windows cross compilers and wine.
+if [ "${1:-}" = native ]; then
+  packages=$(for p in $packages; do case "$p" in *mingw*|wine*) ;; *) echo "$p" ;; esac; done)
+fi
 
 missing=""
 for p in $packages; do
