@@ -161,12 +161,12 @@ int RunScale(const std::string& plugin, const std::vector<std::string>& files,
              const host::ScaleOptions& options) {
   std::vector<Job> jobs;
   if (!PlanJobs(files, outputDir, compare, &jobs)) return kExitUsage;
+  host::PluginModule module;
+  if (!LoadModule(plugin, &module)) return kExitFailed;
   if (!outputDir.empty() && mkdir(outputDir.c_str(), 0777) != 0 && errno != EEXIST) {
     Complain(outputDir + ": cannot create folder: " + strerror(errno));
     return kExitFailed;
   }
-  host::PluginModule module;
-  if (!LoadModule(plugin, &module)) return kExitFailed;
   host::InitFileMode();
 
   // Each image has its own record and buffers, so images run side by side;
