@@ -21,7 +21,12 @@ void ScaleFrame2x(const RowKernel& kernel, const Pixel16* source,
                   uint32_t width, uint32_t height) {
   // Rows step by whole pixels; an odd pitch is rounded down.
   const uintptr_t sourceStep = sourcePitch & ~uintptr_t{1};
-  const ScaleRow2xFn row = kernel.row;
+  // Large targets bypass the caches: their lines are not read back before
+  // the frame ends, and the source rows stay cached for their second and
+  // third use.
+  const bool stream = kernel.rowStream != nullptr &&
+                      uint64_t{width} * height * 8 >= kStreamingTargetBytes;
+  const ScaleRow2xFn row = stream ? kernel.rowStream : kernel.row;
   const Pixel16* above = source;
   const Pixel16* centre = source;
   Pixel16* line = target;

@@ -28,9 +28,31 @@ void ScaleRow2x_MMX(const Pixel16* near, const Pixel16* centre,
                     const Pixel16* far, Pixel16* out, uint32_t width);
 void EndFrame_MMX();  // empties the MMX state
 
+// Eight, sixteen and thirty-two pixels at a time. The *_Stream variants write
+// the bulk of each line with non-temporal stores, for frames much larger than
+// the caches; their EndFrame_* makes those stores visible (sfence).
+void ScaleRow2x_SSE2(const Pixel16* near, const Pixel16* centre,
+                     const Pixel16* far, Pixel16* out, uint32_t width);
+void ScaleRow2x_SSE2_Stream(const Pixel16* near, const Pixel16* centre,
+                            const Pixel16* far, Pixel16* out, uint32_t width);
+void EndFrame_SSE2();
+void ScaleRow2x_AVX2(const Pixel16* near, const Pixel16* centre,
+                     const Pixel16* far, Pixel16* out, uint32_t width);
+void ScaleRow2x_AVX2_Stream(const Pixel16* near, const Pixel16* centre,
+                            const Pixel16* far, Pixel16* out, uint32_t width);
+void EndFrame_AVX2();
+void ScaleRow2x_AVX512BW(const Pixel16* near, const Pixel16* centre,
+                         const Pixel16* far, Pixel16* out, uint32_t width);
+void ScaleRow2x_AVX512BW_Stream(const Pixel16* near, const Pixel16* centre,
+                                const Pixel16* far, Pixel16* out, uint32_t width);
+void EndFrame_AVX512BW();
+
 struct RowKernel {
-  const char* name;    // "reference", "mmx", ...: the build's kernel names
+  const char* name;    // "reference", "mmx", "sse2", "avx2", "avx512"
   ScaleRow2xFn row;
+  // The same rule with non-temporal stores for the bulk of each line, used
+  // for frames too large to stay in the caches; null where there is none.
+  ScaleRow2xFn rowStream;
   // Instruction sets the kernel needs, as CpuFeature bits.
   uint32_t needs;
   // Run once after a frame's last row (e.g. to leave the FPU usable after
@@ -55,6 +77,10 @@ bool KernelSupported(const RowKernel& kernel);
 
 // The widest compiled kernel that this machine runs.
 const RowKernel& SelectedKernel();
+
+// Target images of at least this many bytes are written with the kernel's
+// streaming variant: they would only push the source rows out of the caches.
+constexpr uint64_t kStreamingTargetBytes = uint64_t{8} << 20;
 
 // Enlarges a width x height source frame into the top-left corner of the
 // target with the given kernel. Rows beyond the frame's top and bottom are
