@@ -136,6 +136,17 @@ TEST_P(FrameTest, KnownPictures) {
   }
 }
 
+TEST_P(FrameTest, LargeFramesWrittenPastTheCaches) {
+  // A target large enough for the streaming variant, with a pitch that puts
+  // every other line at an address that is not a multiple of 4 bytes (where
+  // no group store can be aligned and plain stores take over).
+  const uint32_t width = 1030;
+  const uint32_t height = static_cast<uint32_t>(quorvix::kStreamingTargetBytes / (8 * width)) + 1;
+  const Frame src = MakeFrame(Pattern::kSprite, width, height);
+  const uint32_t targetPitch = 4 * width + 2;
+  ExpectScaled(src, Scale(src, 2 * width + 6, targetPitch, 2 * height), targetPitch);
+}
+
 TEST_P(FrameTest, StaysInsideFramesAgainstGuardPages) {
   // The whole source frame and the whole target image each flush against an
   // inaccessible page at one end and guarded at the other; the frame's rows

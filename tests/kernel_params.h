@@ -37,6 +37,18 @@ class PerKernel : public testing::TestWithParam<const quorvix::RowKernel*> {
     if (kernel().endFrame != nullptr) kernel().endFrame();
   }
   const quorvix::RowKernel& kernel() const { return *GetParam(); }
+
+  // The kernel's row functions: the plain one and, where it has one, the
+  // variant with non-temporal stores that large frames use.
+  struct RowFunction {
+    const char* what;
+    quorvix::ScaleRow2xFn row;
+  };
+  std::vector<RowFunction> rowFunctions() const {
+    std::vector<RowFunction> functions = {{"row", kernel().row}};
+    if (kernel().rowStream != nullptr) functions.push_back({"streaming row", kernel().rowStream});
+    return functions;
+  }
 };
 
 #define INSTANTIATE_FOR_EVERY_KERNEL(Suite) \

@@ -2,6 +2,10 @@
 // to the reference byte for byte, also with its rows against guard pages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,22 +91,25 @@ std::vector<uint32_t> Widths() {
 
 TEST_P(KernelTest, MatchesReferenceOnEveryWidthAndPattern) {
   const uint32_t kSentinel = 0xDEAD;
-  for (Pattern pattern : kAllPatterns) {
-    for (uint32_t width : Widths()) {
-      const Frame f = MakeFrame(pattern, width, 3);
-      const uint16_t* above = f.pixels.data();
-      const uint16_t* centre = above + width;
-      const uint16_t* below = centre + width;
-      for (int side = 0; side < 2; ++side) {
-        const uint16_t* nearRow = side == 0 ? above : below;
-        const uint16_t* farRow = side == 0 ? below : above;
-        std::vector<uint16_t> want(2 * size_t{width} + 8, kSentinel), got = want;
-        ScaleRow2x_Reference(nearRow, centre, farRow, want.data(), width);
-        kernel().row(nearRow, centre, farRow, got.data(), width);
-        if (got != want) {
-          ADD_FAILURE() << kernel().name << ": pattern " << PatternName(pattern) << ", width " << width
-                        << (side == 0 ? ", upper" : ", lower") << " line differs from the reference";
-          return;
+  for (const RowFunction& fn : rowFunctions()) {
+    for (Pattern pattern : kAllPatterns) {
+      for (uint32_t width : Widths()) {
+        const Frame f = MakeFrame(pattern, width, 3);
+        const uint16_t* above = f.pixels.data();
+        const uint16_t* centre = above + width;
+        const uint16_t* below = centre + width;
+        for (int side = 0; side < 2; ++side) {
+          const uint16_t* nearRow = side == 0 ? above : below;
+          const uint16_t* farRow = side == 0 ? below : above;
+          std::vector<uint16_t> want(2 * size_t{width} + 8, kSentinel), got = want;
+          ScaleRow2x_Reference(nearRow, centre, farRow, want.data(), width);
+          fn.row(nearRow, centre, farRow, got.data(), width);
+          if (got != want) {
+            ADD_FAILURE() << kernel().name << " " << fn.what << ": pattern " << PatternName(pattern)
+                          << ", width " << width << (side == 0 ? ", upper" : ", lower")
+                          << " line differs from the reference";
+            return;
+          }
         }
       }
     }
@@ -110,39 +117,102 @@ TEST_P(KernelTest, MatchesReferenceOnEveryWidthAndPattern) {
 }
 
 TEST_P(KernelTest, WorksOnUnalignedRows) {
-  // Rows starting at every even address modulo 64 bytes.
-  const uint32_t width = 77;
-  const Frame f = MakeFrame(Pattern::kSprite, width, 3);
-  for (size_t shift = 0; shift < 32; ++shift) {
-    std::vector<uint16_t> src(3 * width + 64), got(2 * width + 64, 0), want(2 * width, 0);
-    std::copy(f.pixels.begin(), f.pixels.end(), src.begin() + shift);
-    const uint16_t* rows = src.data() + shift;
-    ScaleRow2x_Reference(rows, rows + width, rows + 2 * width, want.data(), width);
-    kernel().row(rows, rows + width, rows + 2 * width, got.data() + shift, width);
-    ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + shift)) << "offset " << shift;
+  // Rows and target lines starting at every even address modulo 64 bytes:
+  // the wide kernels place their middle groups by the target's address, and
+  // the streaming variants fall back to plain stores where no group store
+  // can be aligned.
+  for (const RowFunction& fn : rowFunctions()) {
+    for (uint32_t width : {33u, 77u, 200u}) {
+      const Frame f = MakeFrame(Pattern::kSprite, width, 3);
+      for (size_t shift = 0; shift < 32; ++shift) {
+        std::vector<uint16_t> src(3 * width + 64), got(2 * width + 64, 0), want(2 * width, 0);
+        std::copy(f.pixels.begin(), f.pixels.end(), src.begin() + shift);
+        const uint16_t* rows = src.data() + shift;
+        ScaleRow2x_Reference(rows, rows + width, rows + 2 * width, want.data(), width);
+        fn.row(rows, rows + width, rows + 2 * width, got.data() + shift, width);
+        if (kernel().endFrame != nullptr) kernel().endFrame();
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + shift))
+            << fn.what << ", width " << width << ", offset " << shift;
+      }
+    }
   }
 }
 
 TEST_P(KernelTest, ReadsAndWritesOnlyTheRows) {
   // Each row and the target line alone in memory with inaccessible pages
   // right before and right after: any access beyond the row faults.
-  for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 100u, 129u}) {
-    const Frame f = MakeFrame(Pattern::kFewColours, width, 3);
-    for (Flush flush : {Flush::kStart, Flush::kEnd}) {
-      GuardedMemory nearRow(2 * size_t{width}, flush), centre(2 * size_t{width}, flush),
-          farRow(2 * size_t{width}, flush), out(4 * size_t{width}, flush);
-      std::copy_n(f.pixels.data(), width, nearRow.pixels());
-      std::copy_n(f.pixels.data() + width, width, centre.pixels());
-      std::copy_n(f.pixels.data() + 2 * width, width, farRow.pixels());
-      std::vector<uint16_t> want(2 * size_t{width});
-      ScaleRow2x_Reference(nearRow.pixels(), centre.pixels(), farRow.pixels(), want.data(), width);
-      kernel().row(nearRow.pixels(), centre.pixels(), farRow.pixels(), out.pixels(), width);
-      ASSERT_TRUE(std::equal(want.begin(), want.end(), out.pixels())) << "width " << width;
+  for (const RowFunction& fn : rowFunctions()) {
+    for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u,
+                          47u, 63u, 64u, 65u, 96u, 100u, 129u, 255u}) {
+      const Frame f = MakeFrame(Pattern::kFewColours, width, 3);
+      for (Flush flush : {Flush::kStart, Flush::kEnd}) {
+        GuardedMemory nearRow(2 * size_t{width}, flush), centre(2 * size_t{width}, flush),
+            farRow(2 * size_t{width}, flush), out(4 * size_t{width}, flush);
+        std::copy_n(f.pixels.data(), width, nearRow.pixels());
+        std::copy_n(f.pixels.data() + width, width, centre.pixels());
+        std::copy_n(f.pixels.data() + 2 * width, width, farRow.pixels());
+        std::vector<uint16_t> want(2 * size_t{width});
+        ScaleRow2x_Reference(nearRow.pixels(), centre.pixels(), farRow.pixels(), want.data(), width);
+        fn.row(nearRow.pixels(), centre.pixels(), farRow.pixels(), out.pixels(), width);
+        if (kernel().endFrame != nullptr) kernel().endFrame();
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), out.pixels())) << fn.what << ", width " << width;
+      }
     }
   }
 }
 
 INSTANTIATE_FOR_EVERY_KERNEL(KernelTest);
+
+// The processor's features as the operating system reports them, read
+// independently of the scaler's CPUID / XGETBV code: Linux's /proc/cpuinfo
+// (which wine shows on drive Z:), where the kernel lists a feature only when
+// it also saves the feature's registers. Empty when there is no such file.
+std::vector<std::string> CpuinfoFlags() {
+  std::vector<std::string> flags;
+  for (const char* path : {"/proc/cpuinfo", "Z:\\proc\\cpuinfo"}) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) continue;
+    char line[8192];
+    while (flags.empty() && std::fgets(line, sizeof line, file) != nullptr) {
+      if (std::strncmp(line, "flags", 5) != 0) continue;
+      std::istringstream words(std::strchr(line, ':') + 1);
+      for (std::string word; words >> word;) flags.push_back(word);
+    }
+    std::fclose(file);
+    if (!flags.empty()) break;
+  }
+  return flags;
+}
+
+// A kernel's features in /proc/cpuinfo's names.
+struct KernelFlags {
+  const char* kernel;
+  uint32_t feature;
+  std::vector<std::string> flags;
+};
+const KernelFlags kKernelFlags[] = {
+    {"reference", 0, {}},
+    {"mmx", quorvix::kCpuMMX, {"mmx"}},
+    {"sse2", quorvix::kCpuSSE2, {"sse2"}},
+    {"avx2", quorvix::kCpuAVX2, {"avx2"}},
+    {"avx512", quorvix::kCpuAVX512BW, {"avx512f", "avx512bw"}},
+};
+
+bool HasAll(const std::vector<std::string>& have, const std::vector<std::string>& want) {
+  for (const std::string& flag : want) {
+    if (std::find(have.begin(), have.end(), flag) == have.end()) return false;
+  }
+  return true;
+}
+
+TEST(KernelSelection, CpuFeaturesAgreeWithTheOperatingSystem) {
+  const std::vector<std::string> flags = CpuinfoFlags();
+  if (flags.empty()) GTEST_SKIP() << "no /proc/cpuinfo to compare with";
+  for (const KernelFlags& k : kKernelFlags) {
+    if (k.feature == 0) continue;
+    EXPECT_EQ((quorvix::CpuFeatures() & k.feature) != 0, HasAll(flags, k.flags)) << k.kernel;
+  }
+}
 
 TEST(KernelSelection, PicksTheWidestSupportedKernel) {
   size_t count;
@@ -157,6 +227,17 @@ TEST(KernelSelection, PicksTheWidestSupportedKernel) {
   } else {
     EXPECT_EQ(&quorvix::SelectedKernel(), widest) << "selected " << quorvix::SelectedKernel().name;
   }
+  // The same answer from the operating system's list: the last compiled
+  // kernel (they are narrowest first) whose features the processor has.
+  const std::vector<std::string> flags = CpuinfoFlags();
+  if (flags.empty()) return;
+  std::string expected = "reference";
+  for (size_t i = 0; i < count; ++i) {
+    for (const KernelFlags& k : kKernelFlags) {
+      if (kernels[i].name == std::string(k.kernel) && HasAll(flags, k.flags)) expected = k.kernel;
+    }
+  }
+  EXPECT_EQ(quorvix::SelectedKernel().name, expected);
 }
 
 }  // namespace
