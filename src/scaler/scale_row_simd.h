@@ -16,7 +16,7 @@
 //                                the two target vectors of one group: the
 //                                rule's left/right outputs interleaved
 //   void Store(Pixel16*, V)      unaligned store
-//   void StoreStream(Pixel16*, V)  non-temporal store, aligned address
+//   void StoreStream(Pixel16*, V)  non-temporal store, vector-aligned address
 #ifndef QUORVIX_SCALE_ROW_SIMD_H
 #define QUORVIX_SCALE_ROW_SIMD_H
 
@@ -40,49 +40,72 @@ inline void Group(typename Vec::V x, typename Vec::V y, typename Vec::V d, typen
   }
 }
 
-// The first group builds its left neighbours in register; the last group sits
-// flush with the row's end, overlapping its predecessor when the width is not
-// a multiple of kLanes, and builds its right neighbours in register. So no
-// load leaves [0, width) of any row and there is no scalar tail. The groups in
-// between start where their stores fall on a vector boundary of the target
-// (when the line allows it: its address a multiple of 4 bytes), which keeps
-// every store inside one cache line and lets the streaming variant use
-// aligned non-temporal stores. Rows narrower than one group take the plain
-// rule.
+// The group at pixel i, at either end of the row too: the first group builds
+// its left neighbours in register, the one flush with the row's end its
+// right neighbours, so no load leaves [0, width).
+template <typename Vec, bool kStream>
+inline void EdgeGroup(const Pixel16* near, const Pixel16* centre, const Pixel16* far, Pixel16* out,
+                      uint32_t width, uint32_t i) {
+  const typename Vec::V e = Vec::Load(centre + i);
+  const typename Vec::V d = i == 0 ? Vec::LeftEdge(e) : Vec::Load(centre + i - 1);
+  const typename Vec::V f = i + Vec::kLanes == width ? Vec::RightEdge(e) : Vec::Load(centre + i + 1);
+  Group<Vec, kStream>(Vec::Load(near + i), Vec::Load(far + i), d, e, f, out + 2 * size_t{i});
+}
+
+// Pixels [begin, end) of the row (at least one group): a group at begin, then
+// groups every kLanes pixels from `next` (begin < next <= begin + kLanes), and
+// one flush with `end`, overlapping its predecessor where the span is not a
+// whole number of groups. So there is no scalar tail.
+template <typename Vec, bool kStream>
+inline void Groups(const Pixel16* near, const Pixel16* centre, const Pixel16* far, Pixel16* out,
+                   uint32_t width, uint32_t begin, uint32_t next, uint32_t end) {
+  constexpr uint32_t n = Vec::kLanes;
+  EdgeGroup<Vec, kStream>(near, centre, far, out, width, begin);
+  for (uint32_t i = next; i < end - n; i += n) {
+    Group<Vec, kStream>(Vec::Load(near + i), Vec::Load(far + i), Vec::Load(centre + i - 1),
+                        Vec::Load(centre + i), Vec::Load(centre + i + 1), out + 2 * size_t{i});
+  }
+  if (end - n > begin) EdgeGroup<Vec, kStream>(near, centre, far, out, width, end - n);
+}
+
+// A whole row. Rows narrower than one group take the plain rule.
+//
+// Plain stores: the groups after the first start where their stores fall on
+// a vector boundary of the target (when the line's address is a multiple of
+// 4 bytes, else no group store can be aligned), so no store straddles two
+// cache lines.
+//
+// Streaming: the middle of the line, whole cache lines of it, is written with
+// aligned non-temporal stores; the two ends with plain stores, so that no
+// cache line receives both kinds (which costs a round trip to memory).
 template <typename Vec, bool kStream>
 inline void ScaleRowVector(const Pixel16* near, const Pixel16* centre, const Pixel16* far,
                            Pixel16* out, uint32_t width) {
-  typedef typename Vec::V V;
   constexpr uint32_t n = Vec::kLanes;
   if (width < n) {
     ScaleRow2x_Reference(near, centre, far, out, width);
     return;
   }
-  const uintptr_t address = reinterpret_cast<uintptr_t>(out);
-  if (kStream && (address & 3) != 0) {
-    // Group stores can never be aligned on this line: plain stores.
-    ScaleRowVector<Vec, false>(near, centre, far, out, width);
-    return;
+  // Pixel i's two target pixels start at byte address + 4i.
+  const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out));
+  const bool wordAligned = (address & 3) == 0;
+  if (kStream && wordAligned) {
+    constexpr uint32_t kLinePixels = 16;  // a 64-byte cache line of target
+    constexpr uint32_t step = n > kLinePixels ? n : kLinePixels;
+    // First pixel at or after n whose target starts a cache line; the
+    // streamed span is a whole number of steps, leaving at least one group.
+    const uint32_t first = n + ((0u - (address >> 2) - n) & (kLinePixels - 1));
+    if (first + step + n <= width) {
+      const uint32_t end = first + (width - n - first) / step * step;
+      Groups<Vec, false>(near, centre, far, out, width, 0, n, first);
+      Groups<Vec, true>(near, centre, far, out, width, first, first + n, end);
+      Groups<Vec, false>(near, centre, far, out, width, end, end + n, width);
+      return;
+    }
   }
-  const uint32_t last = width - n;  // start of the group flush with the end
-  {
-    const V e = Vec::Load(centre);
-    const V f = last == 0 ? Vec::RightEdge(e) : Vec::Load(centre + 1);
-    Group<Vec, false>(Vec::Load(near), Vec::Load(far), Vec::LeftEdge(e), e, f, out);
-  }
-  // Group i stores 2 * n pixels at byte address + 4i; with address a multiple
-  // of 4 that is a multiple of the vector size (2n bytes) for i in (n/2, n].
-  uint32_t i = n;
-  if ((address & 3) == 0) i = n - static_cast<uint32_t>((address >> 2) & (n / 2 - 1));
-  for (; i < last; i += n) {
-    Group<Vec, kStream>(Vec::Load(near + i), Vec::Load(far + i), Vec::Load(centre + i - 1),
-                        Vec::Load(centre + i), Vec::Load(centre + i + 1), out + 2 * size_t{i});
-  }
-  if (last > 0) {
-    const V e = Vec::Load(centre + last);
-    Group<Vec, false>(Vec::Load(near + last), Vec::Load(far + last), Vec::Load(centre + last - 1),
-                      e, Vec::RightEdge(e), out + 2 * size_t{last});
-  }
+  // Group i's stores are vector-aligned when 4i = -address (mod 2n).
+  const uint32_t next = wordAligned ? n - ((address >> 2) & (n / 2 - 1)) : n;
+  Groups<Vec, false>(near, centre, far, out, width, 0, next, width);
 }
 
 }  // namespace
