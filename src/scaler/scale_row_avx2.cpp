@@ -11,6 +11,7 @@ namespace {
 
 struct Vec {
   typedef __m256i V;
+  typedef __m256i Vertical;  // all ones where near and far are equal
   static constexpr uint32_t kLanes = 16;
 
   static V Load(const Pixel16* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); }
@@ -30,16 +31,17 @@ struct Vec {
     return _mm256_blend_epi32(shifted, _mm256_shufflehi_epi16(e, 0xFF), 0x80);
   }
 
-  static void Group(V x, V y, V d, V e, V f, V* lo, V* hi) {
-    const V my = _mm256_cmpeq_epi16(y, x);
+  static Vertical Compare(V x, V y) { return _mm256_cmpeq_epi16(x, y); }
+
+  static void Line(V x, V d, V e, V f, Vertical same, V* lo, V* hi) {
     const V md = _mm256_cmpeq_epi16(d, x);
     const V mf = _mm256_cmpeq_epi16(f, x);
     // Where exactly one of D and F equals X and Y does not, that side takes X.
-    const V one = _mm256_andnot_si256(my, _mm256_xor_si256(md, mf));
+    const V one = _mm256_andnot_si256(same, _mm256_xor_si256(md, mf));
     const V l = _mm256_blendv_epi8(e, x, _mm256_and_si256(one, md));
     const V r = _mm256_blendv_epi8(e, x, _mm256_and_si256(one, mf));
-    // Within each half: lo = L0 R0 .. L3 R3 | L8 R8 .. L11 R11, hi = L4 .. |
-    // L12 ..; the permutes put the halves in pixel order.
+    // Within each half: a = pairs of pixels 0-3 | 8-11, b = 4-7 | 12-15;
+    // the permutes put the halves in pixel order.
     const V a = _mm256_unpacklo_epi16(l, r);
     const V b = _mm256_unpackhi_epi16(l, r);
     *lo = _mm256_permute2x128_si256(a, b, 0x20);
@@ -51,12 +53,17 @@ struct Vec {
 
 void ScaleRow2x_AVX2(const Pixel16* near, const Pixel16* centre, const Pixel16* far,
                      Pixel16* out, uint32_t width) {
-  ScaleRowVector<Vec, false>(near, centre, far, out, width);
+  ScaleRowVector<Vec, false, false>({near, centre, far, out, nullptr, width});
 }
 
-void ScaleRow2x_AVX2_Stream(const Pixel16* near, const Pixel16* centre, const Pixel16* far,
-                            Pixel16* out, uint32_t width) {
-  ScaleRowVector<Vec, true>(near, centre, far, out, width);
+void ScaleRowPair2x_AVX2(const Pixel16* above, const Pixel16* centre, const Pixel16* below,
+                         Pixel16* upper, Pixel16* lower, uint32_t width) {
+  ScaleRowVector<Vec, true, false>({above, centre, below, upper, lower, width});
+}
+
+void ScaleRowPair2x_AVX2_Stream(const Pixel16* above, const Pixel16* centre, const Pixel16* below,
+                                Pixel16* upper, Pixel16* lower, uint32_t width) {
+  ScaleRowVector<Vec, true, true>({above, centre, below, upper, lower, width});
 }
 
 void EndFrame_AVX2() { _mm_sfence(); }

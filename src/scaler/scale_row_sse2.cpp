@@ -10,6 +10,7 @@ namespace {
 
 struct Vec {
   typedef __m128i V;
+  typedef __m128i Vertical;  // all ones where near and far are equal
   static constexpr uint32_t kLanes = 8;
 
   static V Load(const Pixel16* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
@@ -23,18 +24,17 @@ struct Vec {
     return _mm_or_si128(_mm_srli_si128(e, 2), _mm_slli_si128(_mm_srli_si128(e, 14), 14));
   }
 
-  static void Group(V x, V y, V d, V e, V f, V* lo, V* hi) {
-    const V my = _mm_cmpeq_epi16(y, x);
+  static Vertical Compare(V x, V y) { return _mm_cmpeq_epi16(x, y); }
+
+  static void Line(V x, V d, V e, V f, Vertical same, V* lo, V* hi) {
     const V md = _mm_cmpeq_epi16(d, x);
     const V mf = _mm_cmpeq_epi16(f, x);
     // Where exactly one of D and F equals X and Y does not, that side takes X.
-    const V one = _mm_andnot_si128(my, _mm_xor_si128(md, mf));
-    const V selL = _mm_and_si128(one, md);
-    const V selR = _mm_and_si128(one, mf);
+    const V one = _mm_andnot_si128(same, _mm_xor_si128(md, mf));
     // e ^ ((x ^ e) & sel): x where sel, e elsewhere.
     const V diff = _mm_xor_si128(x, e);
-    const V l = _mm_xor_si128(e, _mm_and_si128(diff, selL));
-    const V r = _mm_xor_si128(e, _mm_and_si128(diff, selR));
+    const V l = _mm_xor_si128(e, _mm_and_si128(diff, _mm_and_si128(one, md)));
+    const V r = _mm_xor_si128(e, _mm_and_si128(diff, _mm_and_si128(one, mf)));
     *lo = _mm_unpacklo_epi16(l, r);
     *hi = _mm_unpackhi_epi16(l, r);
   }
@@ -44,12 +44,17 @@ struct Vec {
 
 void ScaleRow2x_SSE2(const Pixel16* near, const Pixel16* centre, const Pixel16* far,
                      Pixel16* out, uint32_t width) {
-  ScaleRowVector<Vec, false>(near, centre, far, out, width);
+  ScaleRowVector<Vec, false, false>({near, centre, far, out, nullptr, width});
 }
 
-void ScaleRow2x_SSE2_Stream(const Pixel16* near, const Pixel16* centre, const Pixel16* far,
-                            Pixel16* out, uint32_t width) {
-  ScaleRowVector<Vec, true>(near, centre, far, out, width);
+void ScaleRowPair2x_SSE2(const Pixel16* above, const Pixel16* centre, const Pixel16* below,
+                         Pixel16* upper, Pixel16* lower, uint32_t width) {
+  ScaleRowVector<Vec, true, false>({above, centre, below, upper, lower, width});
+}
+
+void ScaleRowPair2x_SSE2_Stream(const Pixel16* above, const Pixel16* centre, const Pixel16* below,
+                                Pixel16* upper, Pixel16* lower, uint32_t width) {
+  ScaleRowVector<Vec, true, true>({above, centre, below, upper, lower, width});
 }
 
 void EndFrame_SSE2() { _mm_sfence(); }
