@@ -1,5 +1,6 @@
 # Reads the built module's tables with objdump:
 #   every build: exactly RenderPluginGetInfo and RenderPluginOutput exported;
+#   Linux: AVX registers used only by the AVX2 and AVX-512 kernels;
 #   Windows: only KERNEL32.dll and msvcrt.dll imported, and the code of each
 #   kernel the build carries (MMX: pcmpeqw on %mm registers and emms; SSE2,
 #   AVX2, AVX-512: their word compares on %xmm, %ymm, %zmm into %k).
@@ -60,6 +61,16 @@ else()
     if(NOT line MATCHES "\\*UND\\*")
       string(REGEX REPLACE ".* " "" name "${line}")
       list(APPEND exports ${name})
+    endif()
+  endforeach()
+  # The module keeps the target's baseline: AVX registers (%ymm, %zmm, %k)
+  # appear only in the AVX2 and AVX-512 kernels, reached by run-time choice.
+  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${MODULE} OUTPUT_VARIABLE code)
+  string(REGEX MATCHALL "<[^>\n]+>:\n([^\n]+\n)+" functions "${code}")
+  foreach(function IN LISTS functions)
+    if(function MATCHES "%[yz]mm[0-9]|%k[0-7]" AND NOT function MATCHES "^<[^>]*_AVX(2|512BW)")
+      string(REGEX MATCH "^<[^>]+>" name "${function}")
+      list(APPEND failures "${name} uses AVX registers outside the AVX kernels")
     endif()
   endforeach()
 endif()
