@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -188,15 +187,12 @@ INSTANTIATE_FOR_EVERY_KERNEL(KernelTest);
 std::vector<std::string> CpuinfoFlags() {
   std::vector<std::string> flags;
   for (const char* path : {"/proc/cpuinfo", "Z:\\proc\\cpuinfo"}) {
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) continue;
-    char line[8192];
-    while (flags.empty() && std::fgets(line, sizeof line, file) != nullptr) {
-      if (std::strncmp(line, "flags", 5) != 0) continue;
-      std::istringstream words(std::strchr(line, ':') + 1);
+    std::ifstream file(path);
+    for (std::string line; flags.empty() && std::getline(file, line);) {
+      if (line.compare(0, 5, "flags") != 0 || line.find(':') == std::string::npos) continue;
+      std::istringstream words(line.substr(line.find(':') + 1));
       for (std::string word; words >> word;) flags.push_back(word);
     }
-    std::fclose(file);
     if (!flags.empty()) break;
   }
   return flags;
