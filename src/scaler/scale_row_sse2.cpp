@@ -29,12 +29,12 @@ struct Vec {
   static void Line(V x, V d, V e, V f, Vertical same, V* lo, V* hi) {
     const V md = _mm_cmpeq_epi16(d, x);
     const V mf = _mm_cmpeq_epi16(f, x);
-    // Where exactly one of D and F equals X and Y does not, that side takes X.
+    // Where exactly one of D and F equals X and Y does not, that side takes
+    // X: e ^ (x ^ e) there, e elsewhere.
     const V one = _mm_andnot_si128(same, _mm_xor_si128(md, mf));
-    // e ^ ((x ^ e) & sel): x where sel, e elsewhere.
-    const V diff = _mm_xor_si128(x, e);
-    const V l = _mm_xor_si128(e, _mm_and_si128(diff, _mm_and_si128(one, md)));
-    const V r = _mm_xor_si128(e, _mm_and_si128(diff, _mm_and_si128(one, mf)));
+    const V flip = _mm_and_si128(one, _mm_xor_si128(x, e));
+    const V l = _mm_xor_si128(e, _mm_and_si128(flip, md));
+    const V r = _mm_xor_si128(e, _mm_and_si128(flip, mf));
     *lo = _mm_unpacklo_epi16(l, r);
     *hi = _mm_unpackhi_epi16(l, r);
   }
