@@ -10,6 +10,8 @@
 //                      [--benchmark_min_time=SECONDS]
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -24,6 +26,9 @@ double MinOf(const std::vector<double>& v) { return *std::min_element(v.begin(),
 // Shows and keeps only the fastest repetition of each benchmark.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal.
+  RatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     std::vector<Run> shown;
     for (const Run& run : runs) {

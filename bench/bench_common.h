@@ -268,8 +268,15 @@ inline void PrintRatios(const std::vector<Result>& results) {
       if (ns == 0) continue;
       if (!any) printf("\n");
       any = true;
-      printf("%-10s %-10s %10.4f %9.2f %9.2f %11.1f\n", size.c_str(), what.c_str(), ns,
-             ns / memsetNs, ns / memcpyNs, textbookNs / ns);
+      // A ratio to something not measured (filtered out) shows as "-".
+      auto ratio = [](double a, double b, const char* format) {
+        char text[32] = "-";
+        if (a > 0 && b > 0) snprintf(text, sizeof text, format, a / b);
+        return std::string(text);
+      };
+      printf("%-10s %-10s %10.4f %9s %9s %11s\n", size.c_str(), what.c_str(), ns,
+             ratio(ns, memsetNs, "%.2f").c_str(), ratio(ns, memcpyNs, "%.2f").c_str(),
+             ratio(textbookNs, ns, "%.1f").c_str());
     }
   }
   printf("\nwhole call (selected kernel: %s); targets: call/memset <= 2 at 320x240, "
@@ -277,7 +284,10 @@ inline void PrintRatios(const std::vector<Result>& results) {
          quorvix::SelectedKernel().name);
   for (const char* size : {"320x240", "1920x1080"}) {
     const double call = Find(results, size, "call");
-    if (call == 0) continue;
+    if (call == 0 || Find(results, size, "memset") == 0 || Find(results, size, "memcpy") == 0 ||
+        Find(results, size, "textbook") == 0) {
+      continue;
+    }
     printf("  %-10s call/memset %.2f  call/memcpy %.2f  textbook/call %.1f\n", size,
            call / Find(results, size, "memset"), call / Find(results, size, "memcpy"),
            Find(results, size, "textbook") / call);
