@@ -3,7 +3,7 @@
 # skipping everything that is already there. Runs as root or through sudo.
 set -eu
 
-packages="cmake ninja-build g++ binutils libgtest-dev
+packages="cmake ninja-build g++ binutils libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386"
 # The host tool: PNG (libspng, with zlib) and command-line (CLI11) libraries.
