@@ -3,11 +3,21 @@
 # skipping everything that is already there. Runs as root or through sudo.
 set -eu
 
-packages="cmake ninja-build g++ binutils libgtest-dev
+packages="cmake ninja-build g++ binutils libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64
-  clang-14 libclang-rt-14-dev llvm-14"
+  wine wine32:i386 wine64"
+# The sanitizer and fuzzing builds: clang with its runtimes, and llvm's
+# symbolizer for readable reports.
+packages="$packages clang-14 libclang-rt-14-dev llvm-14"
+# The host tool: PNG (libspng, with zlib) and command-line (CLI11) libraries.
+packages="$packages libspng-dev zlib1g-dev libcli11-dev"
+
+# `install-deps.sh native`: only what the native preset needs, without the
+# Windows cross compilers and wine.
+if [ "${1:-}" = native ]; then
+  packages=$(for p in $packages; do case "$p" in *mingw*|wine*) ;; *) echo "$p" ;; esac; done)
+fi
 
 missing=""
 for p in $packages; do

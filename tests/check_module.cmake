@@ -1,8 +1,11 @@
 # Reads the built module's tables with objdump:
 #   every build: exactly RenderPluginGetInfo and RenderPluginOutput exported;
-#   Windows: only KERNEL32.dll and msvcrt.dll imported, and, when a 32-bit
-#   build carries the MMX kernel, real MMX code (pcmpeqw on %mm registers,
-#   emms); the x86-64 compiler may carry out MMX intrinsics in SSE registers.
+#   Linux: AVX registers used only by the AVX2 and AVX-512 kernels;
+#   Windows: only KERNEL32.dll and msvcrt.dll imported, and the code of each
+#   kernel the build carries (MMX, in a 32-bit build: pcmpeqw on %mm registers
+#   and emms, as the x86-64 compiler may carry out MMX intrinsics in SSE
+#   registers; SSE2, AVX2, AVX-512: their word compares on %xmm, %ymm, %zmm
+#   into %k).
 # Usage: cmake -DMODULE=file -DOBJDUMP=objdump -DWINDOWS=ON|OFF -DKERNELS=a,b
 #              [-DPOINTER_BYTES=4|8] -P check_module.cmake
 set(failures "")
@@ -30,14 +33,24 @@ if(WINDOWS)
     endif()
   endforeach()
   message(STATUS "imports: ${dlls}")
+  execute_process(COMMAND ${OBJDUMP} -d ${MODULE} OUTPUT_VARIABLE code)
   if(KERNELS MATCHES "(^|,)mmx(,|$)" AND NOT POINTER_BYTES EQUAL 8)
-    execute_process(COMMAND ${OBJDUMP} -d ${MODULE} OUTPUT_VARIABLE code)
     if(NOT code MATCHES "pcmpeqw +%mm[0-7],%mm[0-7]")
       list(APPEND failures "no pcmpeqw on MMX registers in the code")
     endif()
     if(NOT code MATCHES "\temms")
       list(APPEND failures "no emms in the code")
     endif()
+  endif()
+  # The wide kernels ride along in the same DLL, for run-time selection.
+  if(KERNELS MATCHES "(^|,)sse2(,|$)" AND NOT code MATCHES "\tpcmpeqw +[^\n]*%xmm[0-7]\n")
+    list(APPEND failures "no SSE2 pcmpeqw on XMM registers in the code")
+  endif()
+  if(KERNELS MATCHES "(^|,)avx2(,|$)" AND NOT code MATCHES "\tvpcmpeqw +[^\n]*%ymm[0-7]\n")
+    list(APPEND failures "no AVX2 vpcmpeqw on YMM registers in the code")
+  endif()
+  if(KERNELS MATCHES "(^|,)avx512(,|$)" AND NOT code MATCHES "\tvpcmp[a-z]*w +[^\n]*%zmm[0-7],%k[0-7]")
+    list(APPEND failures "no AVX-512 word compare into a mask register in the code")
   endif()
 else()
   execute_process(COMMAND ${OBJDUMP} -T ${MODULE} OUTPUT_VARIABLE table RESULT_VARIABLE rc)
@@ -51,6 +64,16 @@ else()
     if(NOT line MATCHES "\\*UND\\*")
       string(REGEX REPLACE ".* " "" name "${line}")
       list(APPEND exports ${name})
+    endif()
+  endforeach()
+  # The module keeps the target's baseline: AVX registers (%ymm, %zmm, %k)
+  # appear only in the AVX2 and AVX-512 kernels, reached by run-time choice.
+  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${MODULE} OUTPUT_VARIABLE code)
+  string(REGEX MATCHALL "<[^>\n]+>:\n([^\n]+\n)+" functions "${code}")
+  foreach(function IN LISTS functions)
+    if(function MATCHES "%[yz]mm[0-9]|%k[0-7]" AND NOT function MATCHES "^<[^>]*_AVX(2|512BW)")
+      string(REGEX MATCH "^<[^>]+>" name "${function}")
+      list(APPEND failures "${name} uses AVX registers outside the AVX kernels")
     endif()
   endforeach()
 endif()

@@ -139,6 +139,18 @@ TEST_P(FrameTest, KnownPictures) {
   }
 }
 
+TEST_P(FrameTest, LargeFramesWrittenPastTheCaches) {
+  // Targets large enough for the streaming pair function: with a pitch of
+  // whole cache lines (streamed), and with one that puts every other line
+  // at an address that is not a multiple of 4 bytes (plain stores).
+  const uint32_t width = 1030;
+  const uint32_t height = static_cast<uint32_t>(quorvix::kStreamingTargetBytes / (8 * width)) + 1;
+  const Frame src = MakeFrame(Pattern::kSprite, width, height);
+  for (uint32_t targetPitch : {4 * width + 40, 4 * width + 2}) {
+    ExpectScaled(src, Scale(src, 2 * width + 6, targetPitch, 2 * height), targetPitch);
+  }
+}
+
 TEST_P(FrameTest, StaysInsideFramesAgainstGuardPages) {
   // The whole source frame and the whole target image each flush against an
   // inaccessible page at one end and guarded at the other; the frame's rows
@@ -158,6 +170,47 @@ TEST_P(FrameTest, StaysInsideFramesAgainstGuardPages) {
     }
   }
 }
+
+#if defined(_WIN32) && defined(__i386__)
+// Runs fn(arg) with the stack pointer `offset` bytes off a 16-byte boundary
+// at the call, as a 32-bit Windows host may (its ABI promises 4 bytes).
+void CallOnMisalignedStack(void (*fn)(void*), void* arg, uint32_t offset) {
+  __asm__ volatile(
+      "mov %%esp, %%ebx\n\t"
+      "and $-16, %%esp\n\t"
+      "sub %%ecx, %%esp\n\t"
+      "sub $12, %%esp\n\t"
+      "push %%edi\n\t"
+      "call *%%esi\n\t"
+      "mov %%ebx, %%esp\n\t"
+      : "+S"(fn), "+D"(arg), "+c"(offset)
+      :
+      : "ebx", "eax", "edx", "memory", "cc");
+}
+
+struct FrameJob {
+  const RowKernel* kernel;
+  const Frame* src;
+  std::vector<uint16_t>* target;
+};
+
+void RunFrameJob(void* p) {
+  const FrameJob& job = *static_cast<FrameJob*>(p);
+  quorvix::ScaleFrame2x(*job.kernel, job.src->pixels.data(), 2 * job.src->width, job.target->data(),
+                        4 * job.src->width, job.src->width, job.src->height);
+}
+
+TEST_P(FrameTest, RunsOnAStackAlignedToFourBytes) {
+  // The wide kernels keep vectors on the stack; they must realign it.
+  const Frame src = MakeFrame(Pattern::kSprite, 333, 7);
+  for (uint32_t offset : {4u, 8u, 12u}) {
+    std::vector<uint16_t> target(4 * size_t{src.width} * src.height, kSentinel);
+    FrameJob job = {&kernel(), &src, &target};
+    CallOnMisalignedStack(RunFrameJob, &job, offset);
+    ExpectScaled(src, target, 4 * src.width);
+  }
+}
+#endif
 
 INSTANTIATE_FOR_EVERY_KERNEL(FrameTest);
 

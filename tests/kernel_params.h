@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,6 +38,28 @@ class PerKernel : public testing::TestWithParam<const quorvix::RowKernel*> {
     if (kernel().endFrame != nullptr) kernel().endFrame();
   }
   const quorvix::RowKernel& kernel() const { return *GetParam(); }
+
+  // The ways the kernel draws both target lines of a source row: its row
+  // function called for each line, and its pair functions (plain and, for
+  // large frames, streaming) where it has them.
+  struct Drawer {
+    std::string what;
+    std::function<void(const uint16_t* above, const uint16_t* centre, const uint16_t* below,
+                       uint16_t* upper, uint16_t* lower, uint32_t width)>
+        draw;
+  };
+  std::vector<Drawer> drawers() const {
+    const quorvix::ScaleRow2xFn row = kernel().row;
+    std::vector<Drawer> all = {{"row", [row](const uint16_t* above, const uint16_t* centre,
+                                             const uint16_t* below, uint16_t* upper,
+                                             uint16_t* lower, uint32_t width) {
+                                  row(above, centre, below, upper, width);
+                                  row(below, centre, above, lower, width);
+                                }}};
+    if (kernel().pair != nullptr) all.push_back({"pair", kernel().pair});
+    if (kernel().pairStream != nullptr) all.push_back({"streaming pair", kernel().pairStream});
+    return all;
+  }
 };
 
 #define INSTANTIATE_FOR_EVERY_KERNEL(Suite) \

@@ -2,6 +2,9 @@
 // to the reference byte for byte, also with its rows against guard pages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,23 +88,39 @@ std::vector<uint32_t> Widths() {
   return widths;
 }
 
+// The reference's two lines for a source row: upper (near = above) and
+// lower (near = below), each followed by sentinels.
+struct Lines {
+  std::vector<uint16_t> upper, lower;
+};
+constexpr uint16_t kSentinel = 0xDEAD;
+
+Lines ReferenceLines(const uint16_t* above, const uint16_t* centre, const uint16_t* below,
+                     uint32_t width) {
+  Lines want{std::vector<uint16_t>(2 * size_t{width} + 8, kSentinel),
+             std::vector<uint16_t>(2 * size_t{width} + 8, kSentinel)};
+  ScaleRow2x_Reference(above, centre, below, want.upper.data(), width);
+  ScaleRow2x_Reference(below, centre, above, want.lower.data(), width);
+  return want;
+}
+
 TEST_P(KernelTest, MatchesReferenceOnEveryWidthAndPattern) {
-  const uint32_t kSentinel = 0xDEAD;
-  for (Pattern pattern : kAllPatterns) {
-    for (uint32_t width : Widths()) {
-      const Frame f = MakeFrame(pattern, width, 3);
-      const uint16_t* above = f.pixels.data();
-      const uint16_t* centre = above + width;
-      const uint16_t* below = centre + width;
-      for (int side = 0; side < 2; ++side) {
-        const uint16_t* nearRow = side == 0 ? above : below;
-        const uint16_t* farRow = side == 0 ? below : above;
-        std::vector<uint16_t> want(2 * size_t{width} + 8, kSentinel), got = want;
-        ScaleRow2x_Reference(nearRow, centre, farRow, want.data(), width);
-        kernel().row(nearRow, centre, farRow, got.data(), width);
-        if (got != want) {
-          ADD_FAILURE() << kernel().name << ": pattern " << PatternName(pattern) << ", width " << width
-                        << (side == 0 ? ", upper" : ", lower") << " line differs from the reference";
+  for (const Drawer& drawer : drawers()) {
+    for (Pattern pattern : kAllPatterns) {
+      for (uint32_t width : Widths()) {
+        const Frame f = MakeFrame(pattern, width, 3);
+        const uint16_t* above = f.pixels.data();
+        const uint16_t* centre = above + width;
+        const uint16_t* below = centre + width;
+        const Lines want = ReferenceLines(above, centre, below, width);
+        Lines got{std::vector<uint16_t>(want.upper.size(), kSentinel),
+                  std::vector<uint16_t>(want.lower.size(), kSentinel)};
+        drawer.draw(above, centre, below, got.upper.data(), got.lower.data(), width);
+        if (got.upper != want.upper || got.lower != want.lower) {
+          ADD_FAILURE() << kernel().name << " " << drawer.what << ": pattern " << PatternName(pattern)
+                        << ", width " << width << ": "
+                        << (got.upper != want.upper ? "upper" : "lower")
+                        << " line differs from the reference";
           return;
         }
       }
@@ -110,39 +129,104 @@ TEST_P(KernelTest, MatchesReferenceOnEveryWidthAndPattern) {
 }
 
 TEST_P(KernelTest, WorksOnUnalignedRows) {
-  // Rows starting at every even address modulo 64 bytes.
-  const uint32_t width = 77;
-  const Frame f = MakeFrame(Pattern::kSprite, width, 3);
-  for (size_t shift = 0; shift < 32; ++shift) {
-    std::vector<uint16_t> src(3 * width + 64), got(2 * width + 64, 0), want(2 * width, 0);
-    std::copy(f.pixels.begin(), f.pixels.end(), src.begin() + shift);
-    const uint16_t* rows = src.data() + shift;
-    ScaleRow2x_Reference(rows, rows + width, rows + 2 * width, want.data(), width);
-    kernel().row(rows, rows + width, rows + 2 * width, got.data() + shift, width);
-    ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + shift)) << "offset " << shift;
+  // Rows and target lines starting at every even address modulo 64 bytes,
+  // the two lines of a pair sometimes alike on cache lines, mostly not: the
+  // wide kernels place their middle groups by the upper line's address, and
+  // stream only where both lines allow aligned stores.
+  for (const Drawer& drawer : drawers()) {
+    for (uint32_t width : {33u, 77u, 200u}) {
+      const Frame f = MakeFrame(Pattern::kSprite, width, 3);
+      for (size_t shift = 0; shift < 32; ++shift) {
+        const size_t lowerShift = shift * 5 % 32;  // the same as shift for 0, 8, 16, 24
+        std::vector<uint16_t> src(3 * width + 64), upper(2 * width + 64, 0), lower(2 * width + 64, 0);
+        std::copy(f.pixels.begin(), f.pixels.end(), src.begin() + shift);
+        const uint16_t* rows = src.data() + shift;
+        const Lines want = ReferenceLines(rows, rows + width, rows + 2 * width, width);
+        drawer.draw(rows, rows + width, rows + 2 * width, upper.data() + shift,
+                    lower.data() + lowerShift, width);
+        if (kernel().endFrame != nullptr) kernel().endFrame();
+        ASSERT_TRUE(std::equal(want.upper.begin(), want.upper.begin() + 2 * width, upper.begin() + shift) &&
+                    std::equal(want.lower.begin(), want.lower.begin() + 2 * width, lower.begin() + lowerShift))
+            << drawer.what << ", width " << width << ", offset " << shift;
+      }
+    }
   }
 }
 
 TEST_P(KernelTest, ReadsAndWritesOnlyTheRows) {
-  // Each row and the target line alone in memory with inaccessible pages
-  // right before and right after: any access beyond the row faults.
-  for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 100u, 129u}) {
-    const Frame f = MakeFrame(Pattern::kFewColours, width, 3);
-    for (Flush flush : {Flush::kStart, Flush::kEnd}) {
-      GuardedMemory nearRow(2 * size_t{width}, flush), centre(2 * size_t{width}, flush),
-          farRow(2 * size_t{width}, flush), out(4 * size_t{width}, flush);
-      std::copy_n(f.pixels.data(), width, nearRow.pixels());
-      std::copy_n(f.pixels.data() + width, width, centre.pixels());
-      std::copy_n(f.pixels.data() + 2 * width, width, farRow.pixels());
-      std::vector<uint16_t> want(2 * size_t{width});
-      ScaleRow2x_Reference(nearRow.pixels(), centre.pixels(), farRow.pixels(), want.data(), width);
-      kernel().row(nearRow.pixels(), centre.pixels(), farRow.pixels(), out.pixels(), width);
-      ASSERT_TRUE(std::equal(want.begin(), want.end(), out.pixels())) << "width " << width;
+  // Each row and each target line alone in memory with inaccessible pages
+  // right before and right after: any access beyond them faults.
+  for (const Drawer& drawer : drawers()) {
+    for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u,
+                           47u, 63u, 64u, 65u, 96u, 100u, 129u, 255u}) {
+      const Frame f = MakeFrame(Pattern::kFewColours, width, 3);
+      for (Flush flush : {Flush::kStart, Flush::kEnd}) {
+        GuardedMemory above(2 * size_t{width}, flush), centre(2 * size_t{width}, flush),
+            below(2 * size_t{width}, flush), upper(4 * size_t{width}, flush),
+            lower(4 * size_t{width}, flush);
+        std::copy_n(f.pixels.data(), width, above.pixels());
+        std::copy_n(f.pixels.data() + width, width, centre.pixels());
+        std::copy_n(f.pixels.data() + 2 * width, width, below.pixels());
+        const Lines want = ReferenceLines(above.pixels(), centre.pixels(), below.pixels(), width);
+        drawer.draw(above.pixels(), centre.pixels(), below.pixels(), upper.pixels(), lower.pixels(), width);
+        if (kernel().endFrame != nullptr) kernel().endFrame();
+        ASSERT_TRUE(std::equal(want.upper.begin(), want.upper.begin() + 2 * width, upper.pixels()) &&
+                    std::equal(want.lower.begin(), want.lower.begin() + 2 * width, lower.pixels()))
+            << drawer.what << ", width " << width;
+      }
     }
   }
 }
 
 INSTANTIATE_FOR_EVERY_KERNEL(KernelTest);
+
+// The processor's features as the operating system reports them, read
+// independently of the scaler's CPUID / XGETBV code: Linux's /proc/cpuinfo
+// (which wine shows on drive Z:), where the kernel lists a feature only when
+// it also saves the feature's registers. Empty when there is no such file.
+std::vector<std::string> CpuinfoFlags() {
+  std::vector<std::string> flags;
+  for (const char* path : {"/proc/cpuinfo", "Z:\\proc\\cpuinfo"}) {
+    std::ifstream file(path);
+    for (std::string line; flags.empty() && std::getline(file, line);) {
+      if (line.compare(0, 5, "flags") != 0 || line.find(':') == std::string::npos) continue;
+      std::istringstream words(line.substr(line.find(':') + 1));
+      for (std::string word; words >> word;) flags.push_back(word);
+    }
+    if (!flags.empty()) break;
+  }
+  return flags;
+}
+
+// A kernel's features in /proc/cpuinfo's names.
+struct KernelFlags {
+  const char* kernel;
+  uint32_t feature;
+  std::vector<std::string> flags;
+};
+const KernelFlags kKernelFlags[] = {
+    {"reference", 0, {}},
+    {"mmx", quorvix::kCpuMMX, {"mmx"}},
+    {"sse2", quorvix::kCpuSSE2, {"sse2"}},
+    {"avx2", quorvix::kCpuAVX2, {"avx2"}},
+    {"avx512", quorvix::kCpuAVX512BW, {"avx512f", "avx512bw"}},
+};
+
+bool HasAll(const std::vector<std::string>& have, const std::vector<std::string>& want) {
+  for (const std::string& flag : want) {
+    if (std::find(have.begin(), have.end(), flag) == have.end()) return false;
+  }
+  return true;
+}
+
+TEST(KernelSelection, CpuFeaturesAgreeWithTheOperatingSystem) {
+  const std::vector<std::string> flags = CpuinfoFlags();
+  if (flags.empty()) GTEST_SKIP() << "no /proc/cpuinfo to compare with";
+  for (const KernelFlags& k : kKernelFlags) {
+    if (k.feature == 0) continue;
+    EXPECT_EQ((quorvix::CpuFeatures() & k.feature) != 0, HasAll(flags, k.flags)) << k.kernel;
+  }
+}
 
 TEST(KernelSelection, PicksTheWidestSupportedKernel) {
   size_t count;
@@ -157,6 +241,17 @@ TEST(KernelSelection, PicksTheWidestSupportedKernel) {
   } else {
     EXPECT_EQ(&quorvix::SelectedKernel(), widest) << "selected " << quorvix::SelectedKernel().name;
   }
+  // The same answer from the operating system's list: the last compiled
+  // kernel (they are narrowest first) whose features the processor has.
+  const std::vector<std::string> flags = CpuinfoFlags();
+  if (flags.empty()) return;
+  std::string expected = "reference";
+  for (size_t i = 0; i < count; ++i) {
+    for (const KernelFlags& k : kKernelFlags) {
+      if (kernels[i].name == std::string(k.kernel) && HasAll(flags, k.flags)) expected = k.kernel;
+    }
+  }
+  EXPECT_EQ(quorvix::SelectedKernel().name, expected);
 }
 
 }  // namespace
