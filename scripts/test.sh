@@ -17,6 +17,10 @@ for preset in native win32 win64 asan tsan fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --parallel 2
   ctest --preset "$preset" --output-log "$log"
+  # The wine presets' persistent wineserver and services end with the run.
+  if [ -d "build/$preset/wineprefix" ]; then
+    WINEPREFIX="$PWD/build/$preset/wineprefix" wineserver -k 2>/dev/null || true
+  fi
   count=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
   passed=$((passed + ${count:-0}))
   echo "== $preset: ${count:-0} tests in $(($(date +%s) - t0)) s"
