@@ -1,4 +1,4 @@
-// The row walk shared by the SSE2, AVX2 and AVX-512 kernels. Each of those
+// The row walk shared by the MMX, SSE2, AVX2 and AVX-512 kernels. Each of those
 // files defines a struct `Vec` with its vector type and a few operations,
 // then instantiates ScaleRowVector for it. Everything here has internal
 // linkage, so each file gets its own copy compiled for its own instruction
@@ -11,6 +11,7 @@
 //   V Load(const Pixel16*)        unaligned load
 //   void Store(Pixel16*, V)       unaligned store
 //   void StoreStream(Pixel16*, V) non-temporal store, vector-aligned address
+//                                 (only for kernels with a streaming pair)
 //   V LeftEdge(V e)               e0 e0 e1 ... : e one lane on, e0 repeated
 //   V RightEdge(V e)              e1 ... eN eN : e one lane back, eN repeated
 //   Vertical                      near and far compared, as Line takes it
@@ -41,7 +42,7 @@ struct Rows {
 
 template <typename Vec, bool kStream>
 inline void Put(Pixel16* out, typename Vec::V lo, typename Vec::V hi) {
-  if (kStream) {
+  if constexpr (kStream) {
     Vec::StoreStream(out, lo);
     Vec::StoreStream(out + Vec::kLanes, hi);
   } else {
@@ -115,20 +116,22 @@ inline void ScaleRowVector(const Rows& r) {
   // Pixel i's two target pixels start at byte address + 4i.
   const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(r.upper));
   const bool wordAligned = (address & 3) == 0;
-  const bool linesAlike =
-      !kPair || ((reinterpret_cast<uintptr_t>(r.lower) - reinterpret_cast<uintptr_t>(r.upper)) & 63) == 0;
-  if (kStream && wordAligned && linesAlike) {
-    constexpr uint32_t kLinePixels = 16;  // a 64-byte cache line of target
-    constexpr uint32_t step = n > kLinePixels ? n : kLinePixels;
-    // First pixel at or after n whose target starts a cache line; the
-    // streamed span is a whole number of steps, leaving at least one group.
-    const uint32_t first = n + ((0u - (address >> 2) - n) & (kLinePixels - 1));
-    if (first + step + n <= r.width) {
-      const uint32_t end = first + (r.width - n - first) / step * step;
-      Groups<Vec, kPair, false>(r, 0, n, first);
-      Groups<Vec, kPair, true>(r, first, first + n, end);
-      Groups<Vec, kPair, false>(r, end, end + n, r.width);
-      return;
+  if constexpr (kStream) {
+    const bool linesAlike =
+        !kPair || ((reinterpret_cast<uintptr_t>(r.lower) - reinterpret_cast<uintptr_t>(r.upper)) & 63) == 0;
+    if (wordAligned && linesAlike) {
+      constexpr uint32_t kLinePixels = 16;  // a 64-byte cache line of target
+      constexpr uint32_t step = n > kLinePixels ? n : kLinePixels;
+      // First pixel at or after n whose target starts a cache line; the
+      // streamed span is a whole number of steps, leaving at least one group.
+      const uint32_t first = n + ((0u - (address >> 2) - n) & (kLinePixels - 1));
+      if (first + step + n <= r.width) {
+        const uint32_t end = first + (r.width - n - first) / step * step;
+        Groups<Vec, kPair, false>(r, 0, n, first);
+        Groups<Vec, kPair, true>(r, first, first + n, end);
+        Groups<Vec, kPair, false>(r, end, end + n, r.width);
+        return;
+      }
     }
   }
   // Group i's stores are vector-aligned when 4i = -address (mod 2n).
