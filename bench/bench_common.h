@@ -13,14 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "loaded_module.h"
 #include "render_plugin.h"
 #include "scaler.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace bench {
 
@@ -116,20 +111,17 @@ inline void TextbookScale2x(const Pixel16* src, uint32_t w, uint32_t h, Pixel16*
   }
 }
 
-// The built module, loaded as a host loads it.
+// The built module, loaded as a host loads it; it stays loaded until the
+// program ends.
 inline RenderPluginOutputFn LoadModuleOutput() {
-#if defined(_WIN32)
-  HMODULE module = LoadLibraryA(QUORVIX_MODULE_FILE);
-  void* fn = module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, "RenderPluginOutput")) : nullptr;
-#else
-  void* module = dlopen(QUORVIX_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
-  void* fn = module != nullptr ? dlsym(module, "RenderPluginOutput") : nullptr;
-#endif
+  static Module module(QUORVIX_MODULE_FILE);
+  const auto fn = module.loaded() ? module.Find<RenderPluginOutputFn>("RenderPluginOutput") : nullptr;
   if (fn == nullptr) {
-    fprintf(stderr, "cannot load RenderPluginOutput from %s\n", QUORVIX_MODULE_FILE);
+    fprintf(stderr, "cannot load RenderPluginOutput from %s: %s\n", QUORVIX_MODULE_FILE,
+            module.error().c_str());
     exit(1);
   }
-  return reinterpret_cast<RenderPluginOutputFn>(fn);
+  return fn;
 }
 
 inline void* AlignedAlloc(size_t bytes) {
