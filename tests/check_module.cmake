@@ -1,11 +1,11 @@
 # Reads the built module's tables with objdump:
 #   every build: exactly RenderPluginGetInfo and RenderPluginOutput exported;
 #   Linux: AVX registers used only by the AVX2 and AVX-512 kernels;
-#   Windows: only KERNEL32.dll and msvcrt.dll imported, and the code of each
-#   kernel the build carries (MMX, in a 32-bit build: pcmpeqw on %mm registers
-#   and emms, as the x86-64 compiler may carry out MMX intrinsics in SSE
-#   registers; SSE2, AVX2, AVX-512: their word compares on %xmm, %ymm, %zmm
-#   into %k).
+#   Windows: freestanding (no import directory, no TLS directory, and an entry
+#   point, if any, that only returns TRUE), and the code of each kernel the
+#   build carries (MMX, in a 32-bit build: pcmpeqw on %mm registers and emms,
+#   as the x86-64 compiler may carry out MMX intrinsics in SSE registers;
+#   SSE2, AVX2, AVX-512: their word compares on %xmm, %ymm, %zmm into %k).
 # Usage: cmake -DMODULE=file -DOBJDUMP=objdump -DWINDOWS=ON|OFF -DKERNELS=a,b
 #              [-DPOINTER_BYTES=4|8] [-DSANITIZED=sanitizers] -P check_module.cmake
 set(failures "")
@@ -24,15 +24,42 @@ if(WINDOWS)
     string(REGEX REPLACE ".*\\] " "" name "${entry}")
     list(APPEND exports ${name})
   endforeach()
-  string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
-  foreach(dll IN LISTS dlls)
-    string(REPLACE "DLL Name: " "" dll "${dll}")
-    string(TOLOWER "${dll}" lower)
-    if(NOT lower MATCHES "^(kernel32|msvcrt)\\.dll$")
-      list(APPEND failures "imports ${dll}, which a host may not have")
+  # Nothing to import and no thread-local storage: the directories are empty
+  # and no DLL is named.
+  foreach(entry IN ITEMS "1;Import Directory;an import directory"
+                         "9;Thread Storage Directory;a TLS directory")
+    list(GET entry 0 index)
+    list(GET entry 1 heading)
+    list(GET entry 2 what)
+    if(NOT headers MATCHES "\nEntry ${index} 0+ 0+ ${heading}")
+      string(REGEX MATCH "\nEntry ${index} [^\n]*" line "${headers}")
+      string(STRIP "${line}" line)
+      list(APPEND failures "has ${what} (${line})")
     endif()
   endforeach()
-  message(STATUS "imports: ${dlls}")
+  string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
+  if(dlls)
+    list(JOIN dlls ", " dlls)
+    list(APPEND failures "imports (${dlls})")
+  endif()
+  # The entry point, if there is one, returns TRUE and does nothing else
+  # (a 32-bit one pops its three stdcall arguments).
+  string(REGEX MATCH "AddressOfEntryPoint\t([0-9a-f]+)" _ "${headers}")
+  set(entry_rva "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "ImageBase\t\t([0-9a-f]+)" _ "${headers}")
+  set(image_base "${CMAKE_MATCH_1}")
+  if(entry_rva STREQUAL "" OR image_base STREQUAL "")
+    list(APPEND failures "no AddressOfEntryPoint or ImageBase in the headers")
+  elseif(NOT entry_rva MATCHES "^0+$")
+    math(EXPR start "0x${image_base} + 0x${entry_rva}" OUTPUT_FORMAT HEXADECIMAL)
+    math(EXPR stop "${start} + 16" OUTPUT_FORMAT HEXADECIMAL)
+    execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn --start-address=${start}
+                            --stop-address=${stop} ${MODULE} OUTPUT_VARIABLE entry_code)
+    if(NOT entry_code MATCHES ":[ \t]+mov +[$]0x1,%eax\n[^\n]*:[ \t]+ret( +[$]0xc)? *\n")
+      list(APPEND failures "the entry point does more than return TRUE:\n${entry_code}")
+    endif()
+  endif()
+  message(STATUS "entry point: ${entry_rva}")
   execute_process(COMMAND ${OBJDUMP} -d ${MODULE} OUTPUT_VARIABLE code)
   if(KERNELS MATCHES "(^|,)mmx(,|$)" AND NOT POINTER_BYTES EQUAL 8)
     if(NOT code MATCHES "pcmpeqw +%mm[0-7],%mm[0-7]")
