@@ -1,6 +1,6 @@
-// The built module as a host sees it: loaded through the platform's loader,
-// both entry points found by name in its export table and driven through
-// their records.
+// The built module as a host sees it: loaded through the platform's loader
+// (or the tests' PE loader, see kModuleLoader), both entry points found by
+// name in its export table and driven through their records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,7 +19,7 @@ namespace {
 class ModuleTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    module_ = new Module(QUORVIX_MODULE_FILE);
+    module_ = new Module(QUORVIX_MODULE_FILE, kModuleLoader);
     ASSERT_TRUE(module_->loaded()) << QUORVIX_MODULE_FILE << ": " << module_->error();
     getInfo_ = module_->Find<RenderPluginGetInfoFn>("RenderPluginGetInfo");
     output_ = module_->Find<RenderPluginOutputFn>("RenderPluginOutput");
