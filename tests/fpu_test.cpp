@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "frames.h"
@@ -56,7 +57,7 @@ struct Buffers {
 };
 
 TEST(FpuAfterFrames, ThroughTheLoadedModule) {
-  Module module(QUORVIX_MODULE_FILE);
+  Module module(QUORVIX_MODULE_FILE, kModuleLoader);
   ASSERT_TRUE(module.loaded()) << QUORVIX_MODULE_FILE << ": " << module.error();
   const auto output = module.Find<RenderPluginOutputFn>("RenderPluginOutput");
   ASSERT_NE(output, nullptr);
@@ -107,8 +108,12 @@ TEST_F(FpuAfterMmxFrames, TheTestSeesAKernelThatLeavesMmxState) {
   uint16_t tags = 0;
   const double result = ComputeAfter([&] { DirtyTheFpu(); }, &tags);
   quorvix::EndFrame_MMX();
-  EXPECT_NE(result, 3.0);
   EXPECT_NE(tags, 0xFFFF);
+  // qemu's processor models keep the x87 stack apart from the MMX state:
+  // there the tag word shows that state, but the computation comes out right.
+  if (std::getenv("QUORVIX_CPU_MODEL") == nullptr) {
+    EXPECT_NE(result, 3.0);
+  }
 }
 
 TEST_F(FpuAfterMmxFrames, FramesOfEveryHeightLeaveTheFpuUsable) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -180,12 +181,19 @@ TEST_P(KernelTest, ReadsAndWritesOnlyTheRows) {
 
 INSTANTIATE_FOR_EVERY_KERNEL(KernelTest);
 
+// Under one of qemu's processor models, the test's environment names the
+// model and the widest of the kernels' instruction sets that it has, as
+// "Conroe:sse2"; null on a real processor.
+const char* EmulatedModel() { return std::getenv("QUORVIX_CPU_MODEL"); }
+
 // The processor's features as the operating system reports them, read
 // independently of the scaler's CPUID / XGETBV code: Linux's /proc/cpuinfo
 // (which wine shows on drive Z:), where the kernel lists a feature only when
-// it also saves the feature's registers. Empty when there is no such file.
+// it also saves the feature's registers. Empty when there is no such file,
+// and under an emulated processor, where the file describes the host.
 std::vector<std::string> CpuinfoFlags() {
   std::vector<std::string> flags;
+  if (EmulatedModel() != nullptr) return flags;
   for (const char* path : {"/proc/cpuinfo", "Z:\\proc\\cpuinfo"}) {
     std::ifstream file(path);
     for (std::string line; flags.empty() && std::getline(file, line);) {
@@ -221,7 +229,7 @@ bool HasAll(const std::vector<std::string>& have, const std::vector<std::string>
 
 TEST(KernelSelection, CpuFeaturesAgreeWithTheOperatingSystem) {
   const std::vector<std::string> flags = CpuinfoFlags();
-  if (flags.empty()) GTEST_SKIP() << "no /proc/cpuinfo to compare with";
+  if (flags.empty()) GTEST_SKIP() << "no /proc/cpuinfo of this processor to compare with";
   for (const KernelFlags& k : kKernelFlags) {
     if (k.feature == 0) continue;
     EXPECT_EQ((quorvix::CpuFeatures() & k.feature) != 0, HasAll(flags, k.flags)) << k.kernel;
@@ -252,6 +260,37 @@ TEST(KernelSelection, PicksTheWidestSupportedKernel) {
     }
   }
   EXPECT_EQ(quorvix::SelectedKernel().name, expected);
+}
+
+TEST(KernelSelection, PicksTheKernelOfTheProcessorModel) {
+  // An emulated model's features are known in advance (a Pentium III has
+  // SSE but not SSE2, so its widest is mmx), so a wrong CPUID or XGETBV
+  // reading cannot go unnoticed.
+  if (EmulatedModel() == nullptr) GTEST_SKIP() << "a real processor: checked against /proc/cpuinfo";
+  const std::string model = EmulatedModel();
+  const size_t colon = model.find(':');
+  ASSERT_NE(colon, std::string::npos) << "QUORVIX_CPU_MODEL=" << model;
+  const KernelFlags* widest = nullptr;
+  for (const KernelFlags& k : kKernelFlags) {
+    if (model.compare(colon + 1, std::string::npos, k.kernel) == 0) widest = &k;
+  }
+  ASSERT_NE(widest, nullptr) << "QUORVIX_CPU_MODEL=" << model << " names no kernel";
+  // Every instruction set up to the model's widest, and none beyond it.
+  for (const KernelFlags& k : kKernelFlags) {
+    if (k.feature == 0) continue;
+    EXPECT_EQ((quorvix::CpuFeatures() & k.feature) != 0, k.feature <= widest->feature)
+        << k.kernel << " on " << model;
+  }
+  // The kernel chosen: the widest compiled one within them.
+  size_t count;
+  const RowKernel* kernels = quorvix::CompiledKernels(&count);
+  std::string expected = "reference";
+  for (size_t i = 0; i < count; ++i) {
+    for (const KernelFlags& k : kKernelFlags) {
+      if (kernels[i].name == std::string(k.kernel) && k.feature <= widest->feature) expected = k.kernel;
+    }
+  }
+  EXPECT_EQ(quorvix::SelectedKernel().name, expected) << "on " << model;
 }
 
 }  // namespace
