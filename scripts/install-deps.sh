@@ -7,6 +7,10 @@ packages="cmake ninja-build g++ binutils libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64"
+# 32-bit x86 Linux programs (the x86-32 preset) and qemu-user, which runs
+# them and the tests on older and newer processor models without kernel
+# support.
+packages="$packages g++-multilib qemu-user-static"
 # The sanitizer and fuzzing builds: clang with its runtimes, and llvm's
 # symbolizer for readable reports.
 packages="$packages clang-14 libclang-rt-14-dev llvm-14"
